@@ -158,12 +158,18 @@ bool SetLocalClock(DateTimeValue value) {
     if (value > kHighest)
         value = kHighest;
     const double half_second = 1.0 / 172800.0;
-    value = value > 0 ? value + half_second : value - half_second;
+    const double rounded = value > 0 ? value + half_second : value - half_second;
 
-    const double whole = std::trunc(value);
-    const auto day_number = static_cast<std::int64_t>(whole);
-    const double magnitude = std::fabs(value);
-    const auto seconds = static_cast<int>((magnitude - std::floor(magnitude)) * 86400.0);
+    auto day_number = static_cast<std::int64_t>(std::trunc(rounded));
+    const double magnitude = std::fabs(rounded);
+    auto seconds = static_cast<int>((magnitude - std::floor(magnitude)) * 86400.0);
+    // Before day zero the time of day counts downward from the integer part, so a half second
+    // that carries a time past midnight deepens the integer part: that would name the day before
+    // the value's own day. The carry goes to the following day instead.
+    if (value < 0 && std::trunc(rounded) != std::trunc(value)) {
+        day_number = static_cast<std::int64_t>(std::trunc(value)) + 1;
+        seconds = 0;
+    }
 
     const CivilDate date = DateOfDayNumber(day_number);
     // Day 0 is a Saturday (6); 0 is Sunday.

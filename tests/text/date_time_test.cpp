@@ -191,6 +191,13 @@ TEST_F(SetLocalClockTest, AsksForTheValuesDateAndTimeToTheNearestSecond) {
         {"rounding_up_before_day_zero", -1.25 - 0.6 / 86400, {1899, 12, 5, 29, 6, 0, 1}},
         {"rounding_into_the_next_day", 1 - 0.4 / 86400, {1899, 12, 0, 31, 0, 0, 0}},
         {"rounding_into_the_next_year", 42735 + 86399.6 / 86400, {2017, 1, 0, 1, 0, 0, 0}},
+        // Day -5 (25 December 1899) at 23:59:59.6 rounds to the start of day -4, not of day -6.
+        {"rounding_past_midnight_before_day_zero",
+         -5 - 86399.6 / 86400,
+         {1899, 12, 2, 26, 0, 0, 0}},
+        {"last_half_second_before_day_zero_rounds_to_day_zero",
+         -1 - 86399.6 / 86400,
+         {1899, 12, 6, 30, 0, 0, 0}},
         {"first_day_windows_can_hold", -109205.0, {1601, 1, 1, 1, 0, 0, 0}},
     };
     for (const auto& c : cases) {
