@@ -3,6 +3,7 @@
 
 #include "app/gtk/main_window.h"
 #include "app/start_stop.h"
+#include "sync/http_get.h"
 
 int main() {
     g_set_prgname("tockmere");
@@ -15,6 +16,6 @@ int main() {
         return 0;
     int exit_code = RunMainWindowLoop(CreateMainWindow());
     EndSyncAtExit();
-    // TODO(http session): call CloseHttpSession() here once sync/http_get.h declares it.
+    CloseHttpSession();
     return exit_code;
 }
