@@ -1,0 +1,367 @@
+// Our WinINet subset for Linux, called directly: its answers and error codes, reads, time-outs,
+// closing from another thread, the proxy convention and bounded buffering.
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <future>
+#include <limits>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/seam.h"
+#include "tests/support/scripted_http_server.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+constexpr char kAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+
+std::string Head(const std::string& status, const std::string& headers) {
+    return "HTTP/1.0 " + status + "\r\n" + headers + "\r\n";
+}
+
+HttpScenario Answer(std::string head, std::string body,
+                    std::uint64_t body_bytes_sent = std::numeric_limits<std::uint64_t>::max(),
+                    HttpEnding ending = HttpEnding::kClose) {
+    HttpScenario scenario;
+    scenario.head = std::move(head);
+    scenario.body = std::move(body);
+    scenario.body_bytes_sent = body_bytes_sent;
+    scenario.ending = ending;
+    return scenario;
+}
+
+HttpScenario Silent() {
+    HttpScenario scenario;
+    scenario.answer = false;
+    return scenario;
+}
+
+// A session, a connection and a GET request, closed in reverse order.
+struct Request {
+    HINTERNET session = nullptr;
+    HINTERNET connection = nullptr;
+    HINTERNET request = nullptr;
+
+    Request(const std::string& host, INTERNET_PORT port, const std::string& path,
+            DWORD access = INTERNET_OPEN_TYPE_DIRECT) {
+        session = InternetOpenA(kAgent, access, nullptr, nullptr, 0);
+        connection =
+            InternetConnectA(session, host.c_str(), port, "", "", INTERNET_SERVICE_HTTP, 0, 0);
+        request = HttpOpenRequestA(connection, "GET", path.c_str(), "HTTP/1.0", nullptr, nullptr,
+                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    }
+    ~Request() {
+        if (request != nullptr)
+            InternetCloseHandle(request);
+        if (connection != nullptr)
+            InternetCloseHandle(connection);
+        if (session != nullptr)
+            InternetCloseHandle(session);
+    }
+    // The send's result, and GetLastError when it failed.
+    DWORD Send() {
+        return HttpSendRequestA(request, "Accept: */*\r\n\r\n", 15, nullptr, 0) ? ERROR_SUCCESS
+                                                                                : GetLastError();
+    }
+};
+
+TEST(PosixWinInetTest, SendFailsWithTheWinInetErrorOfWhatWentWrong) {
+    struct Case {
+        const char* name;
+        std::string host;
+        bool listen;  // a scripted server behind 127.0.0.1, else a port nobody listens on
+        HttpScenario scenario;
+        DWORD receive_timeout;  // 0: the default
+        DWORD error;
+    };
+    HttpScenario hang_up = Answer("", "");  // closes without a word
+    const Case cases[] = {
+        {"an answer's headers arrived", "127.0.0.1", true, Answer(Head("200 OK", ""), "x"), 0,
+         ERROR_SUCCESS},
+        {"connection refused", "127.0.0.1", false, {}, 0, ERROR_INTERNET_CANNOT_CONNECT},
+        {"name not found", "tockmere-time.invalid", false, {}, 0, ERROR_INTERNET_NAME_NOT_RESOLVED},
+        {"closed before any answer", "127.0.0.1", true, hang_up, 0,
+         ERROR_HTTP_INVALID_SERVER_RESPONSE},
+        {"silent past the receive time-out", "127.0.0.1", true, Silent(), 1000,
+         ERROR_INTERNET_TIMEOUT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedHttpServer server(c.scenario);
+        const INTERNET_PORT port = c.listen ? server.Port() : UnusedLoopbackPort();
+        Request r(c.host, port, "/time15.asp");
+        ASSERT_NE(r.request, nullptr);
+        if (c.receive_timeout != 0) {
+            DWORD timeout = c.receive_timeout;
+            ASSERT_TRUE(InternetSetOptionA(r.session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout,
+                                           sizeof(timeout)));
+        }
+        const auto start = steady_clock::now();
+        EXPECT_EQ(r.Send(), c.error);
+        if (c.receive_timeout != 0) {
+            EXPECT_GE(steady_clock::now() - start, milliseconds(c.receive_timeout));
+            EXPECT_LT(steady_clock::now() - start, milliseconds(c.receive_timeout + 2000));
+        }
+    }
+}
+
+TEST(PosixWinInetTest, ContentLengthQueryAnswersWithTheHeadersText) {
+    struct Case {
+        const char* name;
+        std::string headers;
+        DWORD buffer;
+        BOOL result;
+        DWORD error;
+        DWORD length;  // the length written back
+        std::string text;
+    };
+    const Case cases[] = {
+        {"the value as text", "Content-Length: 500\r\n", 32, TRUE, ERROR_SUCCESS, 3, "500"},
+        {"any spelling of the name, blanks trimmed", "content-LENGTH:   -5 \r\n", 32, TRUE,
+         ERROR_SUCCESS, 2, "-5"},
+        {"a buffer without room for the terminator", "Content-Length: 500\r\n", 3, FALSE,
+         ERROR_INSUFFICIENT_BUFFER, 4, ""},
+        {"no such header", "X-Other: 1\r\n", 32, FALSE, ERROR_HTTP_HEADER_NOT_FOUND, 32, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedHttpServer server(Answer(Head("200 OK", c.headers), ""));
+        Request r("127.0.0.1", server.Port(), "/");
+        ASSERT_EQ(r.Send(), ERROR_SUCCESS);
+        char buffer[32] = {};
+        DWORD length = c.buffer;
+        EXPECT_EQ(HttpQueryInfoA(r.request, HTTP_QUERY_CONTENT_LENGTH, buffer, &length, nullptr),
+                  c.result);
+        if (!c.result) {
+            EXPECT_EQ(GetLastError(), c.error);
+        }
+        EXPECT_EQ(length, c.length);
+        if (c.result) {
+            EXPECT_EQ(std::string(buffer), c.text);
+        }
+    }
+}
+
+TEST(PosixWinInetTest, ReadsDeliverTheBodyInOrderAndThenItsEnd) {
+    struct Case {
+        const char* name;
+        HttpScenario scenario;
+        DWORD ask;
+        std::vector<std::string> reads;  // what each successful read gave; "" is the end
+        DWORD error;                     // of the read after them, or ERROR_SUCCESS for none
+    };
+    const Case cases[] = {
+        {"at most the size asked, then a read of 0",
+         Answer(Head("200 OK", ""), "abcdefghij"),
+         4,
+         {"abcd", "efgh", "ij", ""},
+         ERROR_SUCCESS},
+        {"an empty body ends at once",
+         Answer(Head("200 OK", "Content-Length: 0\r\n"), ""),
+         4,
+         {""},
+         ERROR_SUCCESS},
+        {"closed short of the announced length: the bytes, then a failure",
+         Answer(Head("200 OK", "Content-Length: 10\r\n"), "abcdef"),
+         4,
+         {"abcd", "ef"},
+         ERROR_INTERNET_CONNECTION_ABORTED},
+        {"reset mid-body: the bytes, then a failure",
+         Answer(Head("200 OK", "Content-Length: 10\r\n"), "abcdefghij", 6, HttpEnding::kReset),
+         4,
+         {"abcd", "ef"},
+         ERROR_INTERNET_CONNECTION_RESET},
+        {"longer than announced: read to the close",
+         Answer(Head("200 OK", "Content-Length: 2\r\n"), "abcdef"),
+         4,
+         {"abcd", "ef", ""},
+         ERROR_SUCCESS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedHttpServer server(c.scenario);
+        Request r("127.0.0.1", server.Port(), "/");
+        ASSERT_EQ(r.Send(), ERROR_SUCCESS);
+        for (const std::string& expected : c.reads) {
+            char buffer[16] = {};
+            DWORD read = 99;
+            ASSERT_TRUE(InternetReadFile(r.request, buffer, c.ask, &read));
+            EXPECT_EQ(std::string(buffer, read), expected);
+        }
+        if (c.error != ERROR_SUCCESS) {
+            char buffer[16];
+            DWORD read = 99;
+            EXPECT_FALSE(InternetReadFile(r.request, buffer, c.ask, &read));
+            EXPECT_EQ(GetLastError(), c.error);
+            EXPECT_EQ(read, 0u);
+        }
+    }
+}
+
+TEST(PosixWinInetTest, ClosingAHandleEndsAnotherThreadsCallOnIt) {
+    ScriptedHttpServer server(Silent());
+    HINTERNET session = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET connection =
+        InternetConnectA(session, "127.0.0.1", server.Port(), "", "", INTERNET_SERVICE_HTTP, 0, 0);
+    HINTERNET request =
+        HttpOpenRequestA(connection, "GET", "/", "HTTP/1.0", nullptr, nullptr, 0, 0);
+    ASSERT_NE(request, nullptr);
+    auto send = std::async(std::launch::async, [&] {
+        const BOOL sent = HttpSendRequestA(request, nullptr, 0, nullptr, 0);
+        return std::make_pair(sent, GetLastError());
+    });
+    for (int i = 0; i < 500 && server.Requests().empty(); ++i) {
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    const auto start = steady_clock::now();
+    EXPECT_TRUE(InternetCloseHandle(request));
+    EXPECT_LT(steady_clock::now() - start, milliseconds(100));
+    ASSERT_EQ(send.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    EXPECT_EQ(send.get(), std::make_pair(FALSE, ERROR_INTERNET_OPERATION_CANCELLED));
+
+    // The value is never handed out again, so a late call with it fails instead of reaching a
+    // newer request.
+    HINTERNET next = HttpOpenRequestA(connection, "GET", "/", "HTTP/1.0", nullptr, nullptr, 0, 0);
+    EXPECT_NE(next, request);
+    DWORD read = 0;
+    char byte;
+    EXPECT_FALSE(InternetReadFile(request, &byte, 1, &read));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(InternetCloseHandle(request));
+
+    // Closing the session takes its children with it.
+    EXPECT_TRUE(InternetCloseHandle(session));
+    EXPECT_FALSE(InternetCloseHandle(next));
+    EXPECT_FALSE(InternetCloseHandle(connection));
+}
+
+TEST(PosixWinInetTest, PreconfiguredProxyIsTheHttpProxyEnvironment) {
+    struct Case {
+        const char* name;
+        DWORD access;
+        const char* no_proxy;
+        bool through_proxy;
+    };
+    const Case cases[] = {
+        {"preconfigured: http_proxy is used", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, true},
+        {"preconfigured: no_proxy exempts the host", INTERNET_OPEN_TYPE_PRECONFIG,
+         "tockmere-time.invalid", false},
+        {"direct: the environment is ignored", INTERNET_OPEN_TYPE_DIRECT, nullptr, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedHttpServer proxy(Answer(Head("200 OK", "Content-Length: 2\r\n"), "ok"));
+        setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy.Port())).c_str(), 1);
+        if (c.no_proxy != nullptr)
+            setenv("no_proxy", c.no_proxy, 1);
+        DWORD error = 0;
+        {
+            Request r("tockmere-time.invalid", 80, "/time15.asp", c.access);
+            error = r.Send();
+        }
+        unsetenv("http_proxy");
+        unsetenv("no_proxy");
+        if (c.through_proxy) {
+            EXPECT_EQ(error, ERROR_SUCCESS);
+            ASSERT_EQ(proxy.Requests().size(), 1u);
+            EXPECT_EQ(proxy.Requests()[0].rfind(
+                          "GET http://tockmere-time.invalid/time15.asp HTTP/1.0\r\n", 0),
+                      0u);
+        } else {
+            EXPECT_EQ(error, ERROR_INTERNET_NAME_NOT_RESOLVED);
+            EXPECT_TRUE(proxy.Requests().empty());
+        }
+    }
+}
+
+TEST(PosixWinInetTest, UrlsAreCanonicalisedAndCrackedByTheUrlParser) {
+    struct Case {
+        const char* name;
+        const char* url;
+        bool valid;
+        std::string canonical, host, path;
+        INTERNET_PORT port;
+    };
+    const Case cases[] = {
+        {"the time page", "http://tockmere-time/time15.asp", true,
+         "http://tockmere-time/time15.asp", "tockmere-time", "/time15.asp", 80},
+        {"a port, a query and a fragment stay in the path", "HTTP://host:8080/a/./b?q=1#f", true,
+         "http://host:8080/a/b?q=1#f", "host", "/a/b?q=1#f", 8080},
+        {"no scheme", "tockmere-time/time15.asp", false, "", "", "", 0},
+        {"a blank in the host", "http://tockmere time/time15.asp", false, "", "", "", 0},
+        {"a port past 65535", "http://tockmere-time:70000/time15.asp", false, "", "", "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        char canonical[128] = {};
+        DWORD length = sizeof(canonical);
+        ASSERT_EQ(InternetCanonicalizeUrlA(c.url, canonical, &length, ICU_NO_ENCODE), c.valid);
+        if (!c.valid) {
+            EXPECT_EQ(GetLastError(), ERROR_INTERNET_INVALID_URL);
+            continue;
+        }
+        EXPECT_EQ(std::string(canonical), c.canonical);
+        EXPECT_EQ(length, c.canonical.size());
+        DWORD small = 4;
+        EXPECT_FALSE(InternetCanonicalizeUrlA(c.url, canonical, &small, ICU_NO_ENCODE));
+        EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+        EXPECT_EQ(small, c.canonical.size() + 1);
+
+        char host[64] = {}, path[64] = {};
+        URL_COMPONENTSA parts{};
+        parts.dwStructSize = sizeof(parts);
+        parts.lpszHostName = host;
+        parts.dwHostNameLength = sizeof(host);
+        parts.lpszUrlPath = path;
+        parts.dwUrlPathLength = sizeof(path);
+        ASSERT_TRUE(InternetCrackUrlA(canonical, 0, 0, &parts));
+        EXPECT_EQ(std::string(host), c.host);
+        EXPECT_EQ(std::string(path), c.path);
+        EXPECT_EQ(parts.nPort, c.port);
+        EXPECT_EQ(parts.nScheme, INTERNET_SCHEME_HTTP);
+    }
+}
+
+// The most memory this process has held at once, in KiB.
+long PeakResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+    return -1;
+}
+
+TEST(PosixWinInetTest, ABodyIsBufferedBoundedlyWhileTheCallerReads) {
+    constexpr std::uint64_t kSize = 100ull * 1024 * 1024;
+    HttpScenario big =
+        Answer(Head("200 OK", "Content-Length: " + std::to_string(kSize) + "\r\n"), "");
+    big.generated_body = kSize;
+    ScriptedHttpServer server(big);
+    Request r("127.0.0.1", server.Port(), "/");
+    ASSERT_EQ(r.Send(), ERROR_SUCCESS);
+    const long before = PeakResidentKiB();
+    std::vector<char> chunk(102400);
+    std::uint64_t total = 0;
+    bool in_order = true;
+    DWORD read = 0;
+    while (InternetReadFile(r.request, chunk.data(), static_cast<DWORD>(chunk.size()), &read) &&
+           read > 0) {
+        for (DWORD i = 0; i < read && in_order; ++i) {
+            in_order = static_cast<std::uint8_t>(chunk[i]) == PatternByte(total + i);
+        }
+        total += read;
+    }
+    EXPECT_EQ(total, kSize);
+    EXPECT_TRUE(in_order);
+    // The body is pulled read by read: reading 100 MB through a 100 KB buffer never holds it.
+    EXPECT_LT(PeakResidentKiB() - before, 16 * 1024);
+}
+
+}  // namespace
