@@ -9,10 +9,10 @@ profile=${1:-test}
 build=(cmake ninja-build g++ pkg-config make git ca-certificates util-linux tzdata
        libcurl4-openssl-dev libgtk-3-dev nginx-light)
 mingw=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev)
-desktop=(xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei locales)
+desktop=(xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei locales xfwm4)
 windows_run=(wine wine64)
 testing=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-         python3)
+         python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus-daemon)
 
 case $profile in
     run) wanted=("${build[@]}" "${desktop[@]}") ;;
