@@ -10,7 +10,7 @@ build=(cmake ninja-build g++ pkg-config make git ca-certificates util-linux tzda
        libcurl4-openssl-dev libgtk-3-dev nginx-light)
 mingw=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev)
 desktop=(xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei locales xfwm4)
-windows_run=(wine wine64)
+windows_run=(wine wine64 fonts-wine)
 testing=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
          python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus-daemon)
 
