@@ -726,15 +726,22 @@ HINTERNET HttpOpenRequestA(HINTERNET hConnect, LPCSTR lpszVerb, LPCSTR lpszObjec
         t.verb = lpszVerb != nullptr && *lpszVerb != '\0' ? lpszVerb : "GET";
         t.version = lpszVersion != nullptr && *lpszVersion != '\0' ? lpszVersion : "HTTP/1.1";
         t.flags = dwFlags;
-        std::string object = lpszObjectName != nullptr ? lpszObjectName : "";
-        if (object.empty() || object[0] != '/')
-            object.insert(0, "/");
+        // Built by appending: g++ 12 at -O3 misreads concatenations of temporaries as overlaps.
+        std::string object;
+        if (lpszObjectName == nullptr || lpszObjectName[0] != '/')
+            object.push_back('/');
+        if (lpszObjectName != nullptr)
+            object.append(lpszObjectName);
         {
             std::lock_guard lock(guard);
             const std::string& host = connection->host;
             const bool literal_v6 = host.find(':') != std::string::npos && host[0] != '[';
-            t.url = "http://" + (literal_v6 ? "[" + host + "]" : host) + ":" +
-                    std::to_string(connection->port) + EscapeUnsafe(object);
+            t.url.assign("http://");
+            if (literal_v6)
+                t.url.append("[").append(host).append("]");
+            else
+                t.url.append(host);
+            t.url.append(":").append(std::to_string(connection->port)).append(EscapeUnsafe(object));
         }
         UrlHandle check;
         if (check.url == nullptr)
