@@ -215,8 +215,10 @@ BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
     std::string value;
     if (dwOption == INTERNET_OPTION_PROXY && lpBuffer != nullptr) {
         const auto& info = *static_cast<const INTERNET_PROXY_INFO*>(lpBuffer);
-        value = "{" + std::to_string(info.dwAccessType) + ", " + Text(info.lpszProxy) + ", " +
-                Text(info.lpszProxyBypass) + "}";
+        // Appended piece by piece: g++ 12 at -O3 misreads a chain of temporaries as overlaps.
+        value.append("{").append(std::to_string(info.dwAccessType)).append(", ");
+        value.append(Text(info.lpszProxy)).append(", ").append(Text(info.lpszProxyBypass));
+        value.append("}");
     } else if (lpBuffer != nullptr) {
         value = Quoted(static_cast<const char*>(lpBuffer),
                        strnlen(static_cast<const char*>(lpBuffer), dwBufferLength));
