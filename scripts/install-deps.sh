@@ -15,7 +15,7 @@ testing=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt
          python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus-daemon)
 
 case $profile in
-    run) wanted=("${build[@]}" "${desktop[@]}" googletest python3 dbus-daemon) ;;
+    run) wanted=("${build[@]}" "${desktop[@]}" googletest libbenchmark-dev python3 dbus-daemon) ;;
     test) wanted=("${build[@]}" "${mingw[@]}" "${desktop[@]}" "${windows_run[@]}" "${testing[@]}") ;;
     *) echo "usage: $0 run|test" >&2; exit 2 ;;
 esac
