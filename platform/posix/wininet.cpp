@@ -134,8 +134,13 @@ HINTERNET Register(const std::shared_ptr<Object>& object) {
     object->handle = next_handle;
     next_handle += 4;
     table.emplace(object->handle, object);
-    if (object->parent)
-        object->parent->children.push_back(object);
+    if (object->parent) {
+        // The session lives as long as the process and gains a child every fetch: drop the
+        // children that are gone, or their memory stays tied to the list for good.
+        auto& children = object->parent->children;
+        std::erase_if(children, [](const std::weak_ptr<Object>& child) { return child.expired(); });
+        children.push_back(object);
+    }
     return reinterpret_cast<HINTERNET>(object->handle);
 }
 
