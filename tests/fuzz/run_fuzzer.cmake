@@ -1,4 +1,4 @@
-# Runs one fuzz target for a while on a fresh scratch copy of its committed seed corpus, so the
+# Runs one fuzz target for a while on a fresh scratch copy of its committed starting corpus, so the
 # committed corpus never changes; crash inputs land in the build directory.
 # Expects FUZZER, SEEDS, SCRATCH, ARTIFACTS and SECONDS.
 file(REMOVE_RECURSE ${SCRATCH})

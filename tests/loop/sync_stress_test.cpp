@@ -27,7 +27,7 @@ constexpr int kCycles = 100;  // under Wine every thread and request costs far m
 #else
 constexpr int kCycles = 2000;
 #endif
-constexpr unsigned kSeed = 20170105;
+constexpr unsigned kRandomStart = 20170105;
 
 // Where the thread is when the stop comes.
 enum class Moment {
@@ -177,7 +177,7 @@ struct Figures {
 //   left.
 Figures StressStartStop(int threads_before) {
     Figures figures;
-    std::mt19937 random(kSeed);
+    std::mt19937 random(kRandomStart);
     std::vector<Cycle> cycles;
     cycles.reserve(kCycles);
     TimedHttpServer server;
@@ -266,7 +266,7 @@ Figures StressStartStop(int threads_before) {
 TEST(SyncStress, StartsAndStopsAtRandomMomentsLeaveNoLateRequestClockCallThreadOrMemory) {
     // Also gives GoogleTest its per-thread trace state now: on Windows that starts a thread of its
     // own, which would otherwise show in the thread count.
-    SCOPED_TRACE(testing::Message() << "seed " << kSeed);
+    SCOPED_TRACE(testing::Message() << "random start " << kRandomStart);
     ResetFrontEndStandIns();
     ClearRecordedClockRequests();
     // What the first fetches and threads make once and keep (the HTTP session, the HTTP client's
@@ -274,7 +274,7 @@ TEST(SyncStress, StartsAndStopsAtRandomMomentsLeaveNoLateRequestClockCallThreadO
     // figures: a first, smaller round of the same cycles.
     {
         TimedHttpServer warm_up;
-        std::mt19937 random(kSeed + 1);
+        std::mt19937 random(kRandomStart + 1);
         for (long run = 0; run < kCycles / 5; ++run)
             RunCycle(run, PickMoment(random), warm_up, random);
         EndSyncAtExit();
