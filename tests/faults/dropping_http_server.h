@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/loopback_socket.h"
+
 enum class Drop {
     kClose,  // FIN after the bytes
     kReset,  // RST after the bytes have reached the client
@@ -32,15 +34,15 @@ public:
 
 private:
     void Run();
-    void Serve(std::uintptr_t client);
+    void Serve(SocketHandle client);
 
     std::string answer_;
     std::size_t cut_;
     Drop drop_;
-    std::uintptr_t listener_;
+    OwnedSocket listener_;
     std::uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
-    std::atomic<std::uintptr_t> client_;
+    std::atomic<SocketHandle> client_{kNoSocket};
     std::atomic<int> connections_{0};
     std::thread thread_;
 };

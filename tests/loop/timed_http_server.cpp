@@ -1,22 +1,5 @@
-// The timed test server over raw TCP: BSD sockets on Linux, Winsock on Windows; one thread takes
-// connections and each connection is served on a thread of its own.
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/select.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
-
+// The timed test server over raw TCP (see loopback_socket.h); one thread takes connections and each
+// connection is served on a thread of its own.
 #include "tests/loop/timed_http_server.h"
 
 #include <algorithm>
@@ -26,60 +9,12 @@
 
 namespace {
 
-#if defined(_WIN32)
-using Socket = SOCKET;
-constexpr int kNoSignal = 0;
-constexpr int kShutSend = SD_SEND;
-void CloseSocket(Socket s) {
-    closesocket(s);
-}
-#else
-using Socket = int;
-constexpr Socket INVALID_SOCKET = -1;
-constexpr int kNoSignal = MSG_NOSIGNAL;  // a client gone must fail the send, not end the test
-constexpr int kShutSend = SHUT_WR;
-void CloseSocket(Socket s) {
-    close(s);
-}
-#endif
-
 constexpr std::uint64_t kSecondsPerDay = 86400;
 constexpr std::uint64_t kDaysPerMonth = 28;
 constexpr unsigned kFirstYear = 2001;
 
-Socket AsSocket(std::uintptr_t value) {
-    return static_cast<Socket>(value);
-}
-
-void StartSockets() {
-#if defined(_WIN32)
-    static const bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    (void)started;
-#endif
-}
-
 // Every wait of the server is at most this long, so that a stop is seen quickly.
-bool Readable(Socket s) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s, &set);
-    timeval wait{0, 20000};
-    return select(static_cast<int>(s) + 1, &set, nullptr, nullptr, &wait) > 0;
-}
-
-bool SendAll(Socket s, const std::string& data) {
-    std::size_t at = 0;
-    while (at < data.size()) {
-        const int sent = send(s, data.data() + at, static_cast<int>(data.size() - at), kNoSignal);
-        if (sent <= 0)
-            return false;
-        at += static_cast<std::size_t>(sent);
-    }
-    return true;
-}
+constexpr std::chrono::milliseconds kPoll(20);
 
 long RunOf(const std::string& request) {
     const std::string line = request.substr(0, request.find("\r\n"));
@@ -117,27 +52,10 @@ std::optional<std::uint64_t> RequestOfClockRequest(const SYSTEMTIME& t) {
     return days * kSecondsPerDay + t.wHour * 3600u + t.wMinute * 60u + t.wSecond;
 }
 
-TimedHttpServer::TimedHttpServer() : listener_(static_cast<std::uintptr_t>(INVALID_SOCKET)) {
-    StartSockets();
-    const Socket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET)
-        return;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-#if defined(_WIN32)
-    int length = sizeof(address);
-#else
-    socklen_t length = sizeof(address);
-#endif
-    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        listen(s, 64) != 0 || getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        CloseSocket(s);
-        return;
-    }
-    port_ = ntohs(address.sin_port);
-    listener_ = static_cast<std::uintptr_t>(s);
-    acceptor_ = std::thread([this] { Accept(); });
+TimedHttpServer::TimedHttpServer() {
+    listener_ = ListenOnLoopback(64, port_);
+    if (listener_.Valid())
+        acceptor_ = std::thread([this] { Accept(); });
 }
 
 TimedHttpServer::~TimedHttpServer() {
@@ -203,28 +121,23 @@ void TimedHttpServer::Stop() {
         if (connection.thread.joinable())
             connection.thread.join();
     }
-    if (AsSocket(listener_) != INVALID_SOCKET) {
-        CloseSocket(AsSocket(listener_));
-        listener_ = static_cast<std::uintptr_t>(INVALID_SOCKET);
-    }
+    listener_.Close();
 }
 
 void TimedHttpServer::Accept() {
-    const Socket listener = AsSocket(listener_);
+    const SocketHandle listener = listener_.Get();
     while (!stopping_) {
         ReapFinished();
-        if (!Readable(listener))
-            continue;
-        const Socket client = accept(listener, nullptr, nullptr);
-        if (client == INVALID_SOCKET)
+        OwnedSocket client = AcceptWithin(listener, kPoll);
+        if (!client.Valid())
             continue;
         const auto accepted = LoopClock::now();
         std::lock_guard lock(guard_);
         Connection& connection = connections_.emplace_back();
-        connection.socket = static_cast<std::uintptr_t>(client);
+        connection.socket = std::move(client);
         connection.thread = std::thread([this, &connection, accepted] {
             Serve(connection, accepted);
-            CloseSocket(AsSocket(connection.socket));
+            connection.socket.Close();
             connection.done = true;
         });
     }
@@ -246,15 +159,15 @@ void TimedHttpServer::ReapFinished() {
 }
 
 void TimedHttpServer::Serve(Connection& connection, LoopClock::time_point accepted) {
-    const Socket client = AsSocket(connection.socket);
+    const SocketHandle client = connection.socket.Get();
     std::string request;
     char buffer[2048];
     while (request.find("\r\n\r\n") == std::string::npos) {
         if (stopping_ || request.size() > 65536)
             return;
-        if (!Readable(client))
+        if (!Readable(client, kPoll))
             continue;
-        const int got = recv(client, buffer, sizeof(buffer), 0);
+        const int got = Receive(client, buffer, sizeof(buffer));
         if (got <= 0)
             return;  // the client went before its request was complete: nothing arrived
         request.append(buffer, static_cast<std::size_t>(got));
@@ -268,9 +181,9 @@ void TimedHttpServer::Serve(Connection& connection, LoopClock::time_point accept
     }
 
     const auto client_gone = [&] {
-        if (!Readable(client))
+        if (!Readable(client, kPoll))
             return false;
-        return recv(client, buffer, sizeof(buffer), 0) <= 0;
+        return Receive(client, buffer, sizeof(buffer)) <= 0;
     };
     if (delay < 0) {
         while (!stopping_ && !client_gone()) {
@@ -288,9 +201,9 @@ void TimedHttpServer::Serve(Connection& connection, LoopClock::time_point accept
     const std::string body = PageForRequest(index);
     const std::string answer = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
                                std::to_string(body.size()) + "\r\n\r\n" + body;
-    if (!SendAll(client, answer))
+    if (!SendAll(client, answer.data(), answer.size()))
         return;
-    shutdown(client, kShutSend);
+    ShutdownSend(client);
     {
         std::lock_guard lock(guard_);
         requests_[index].answered = LoopClock::now();

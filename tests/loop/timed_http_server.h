@@ -14,6 +14,7 @@
 
 #include "platform/seam.h"
 #include "tests/loop/loop_test_support.h"
+#include "tests/support/loopback_socket.h"
 
 struct TimedRequest {
     std::uint64_t index = 0;  // order of arrival, from 0; also the date its page names
@@ -55,7 +56,7 @@ public:
 
 private:
     struct Connection {
-        std::uintptr_t socket;
+        OwnedSocket socket;
         std::thread thread;
         std::atomic<bool> done{false};
     };
@@ -64,7 +65,7 @@ private:
     void Serve(Connection& connection, LoopClock::time_point accepted);
     void ReapFinished();
 
-    std::uintptr_t listener_;
+    OwnedSocket listener_;
     std::uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<long> delay_ms_{0};  // -1: never answer

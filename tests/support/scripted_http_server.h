@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback_socket.h"
+
 // What happens once the scripted bytes are out.
 enum class HttpEnding {
     kClose,  // an orderly close
@@ -47,14 +49,14 @@ public:
 
 private:
     void Run();
-    void Serve(std::uintptr_t client);
-    bool Hold(std::uintptr_t client);
+    void Serve(SocketHandle client);
+    bool Hold(SocketHandle client);
 
     HttpScenario scenario_;
-    std::uintptr_t listener_;
+    OwnedSocket listener_;
     std::uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
-    std::atomic<std::uintptr_t> client_;
+    std::atomic<SocketHandle> client_{kNoSocket};
     mutable std::mutex guard_;
     std::vector<std::string> requests_;
     std::thread thread_;
