@@ -48,7 +48,9 @@ std::vector<double> MeasureGaps(const TextValue& text, std::size_t count) {
 }
 
 TEST(SyncLoopTiming, ThePauseFromOneRequestsEndToTheNextsStartIsTheInterval) {
-    // Wide bounds for a loaded two-core machine; the two kinds of interval stay far apart.
+    // Wide bounds for a loaded two-core machine; the two kinds of interval stay far apart. The
+    // server stamps "answered" after its send returns, so a client that reconnects at once can be
+    // stamped accepted a moment earlier: back-to-back gaps may come out a hair below zero.
     const struct {
         const char* name;
         TextValue text;
@@ -57,8 +59,8 @@ TEST(SyncLoopTiming, ThePauseFromOneRequestsEndToTheNextsStartIsTheInterval) {
         double at_most_ms;
     } cases[] = {
         {"eight_hundred_waits_eight_hundred", "800", 3, 795.0, 950.0},
-        {"zero_runs_the_passes_back_to_back", "0", 9, 0.0, 100.0},
-        {"negative_waits_no_longer_than_zero", "-800", 9, 0.0, 100.0},
+        {"zero_runs_the_passes_back_to_back", "0", 9, -5.0, 100.0},
+        {"negative_waits_no_longer_than_zero", "-800", 9, -5.0, 100.0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
