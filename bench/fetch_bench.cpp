@@ -120,6 +120,10 @@ int main(int argc, char** argv) {
     }
     const std::string url = argv[1];
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 2000;
+    if (rounds < 1) {
+        std::fprintf(stderr, "rounds must be at least 1\n");
+        return 2;
+    }
     const int warm_up = 100;
     curl_global_init(CURL_GLOBAL_DEFAULT);
     std::vector<double> ours, plain, fresh;

@@ -25,6 +25,10 @@ double ThreadCpuMicroseconds() {
 int main(int argc, char** argv) {
     const int waits = argc > 1 ? std::atoi(argv[1]) : 200;
     const int duration = argc > 2 ? std::atoi(argv[2]) : 800;
+    if (waits < 1) {
+        std::fprintf(stderr, "waits must be at least 1\n");
+        return 2;
+    }
     std::vector<double> overshoot;
     const double cpu_start = ThreadCpuMicroseconds();
     for (int i = 0; i < waits; ++i) {

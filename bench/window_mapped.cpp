@@ -65,6 +65,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int runs = std::atoi(argv[1]);
+    if (runs < 1) {
+        std::fprintf(stderr, "runs must be at least 1\n");
+        return 2;
+    }
     const char* title = argv[2];
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) {
