@@ -79,7 +79,7 @@ fuzz_mode() {
         echo "## Fuzzing"
         echo
         echo "Run on $(date -u '+%Y-%m-%d %H:%M UTC'), $(machine). Each target alone, one after"
-        echo "the other, for $seconds s, from a scratch copy of its seed corpus in \`tests/fuzz/corpus/\`"
+        echo "the other, for $seconds s, from a scratch copy of its starting corpus in \`tests/fuzz/corpus/\`"
         echo "(clang, libFuzzer with ASan and UBSan). Other work shares the machine, so the rates"
         echo "are what this run got, not what the targets can do:"
         echo
