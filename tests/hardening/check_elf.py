@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
 """Reads a Linux program's ELF headers with readelf and reports which hardening properties it lacks."""
-import argparse
+import hardening_report
 import re
 import subprocess
-import sys
 
 CHECKS = ("pie", "bind-now", "relro", "stack-protector", "fortify", "no-exec-stack",
           "no-wx-segment")
@@ -47,30 +46,5 @@ def missing_properties(readelf_path, program):
     return have
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--readelf", default="readelf")
-    parser.add_argument("--checks", default=",".join(CHECKS), help="comma-separated, of " +
-                        ", ".join(CHECKS))
-    parser.add_argument("--expect-missing", default="",
-                        help="the checks that must fail (for a program built without hardening)")
-    parser.add_argument("program")
-    args = parser.parse_args()
-    checks = [c for c in args.checks.split(",") if c]
-    expected = {c for c in args.expect_missing.split(",") if c}
-    unknown = (set(checks) | expected) - set(CHECKS)
-    if unknown:
-        parser.error("unknown checks: " + ", ".join(sorted(unknown)))
-    have = missing_properties(args.readelf, args.program)
-    missing = {c for c in checks if not have[c]}
-    for c in checks:
-        print(f"{c}: {'yes' if have[c] else 'NO'}")
-    if missing != expected:
-        print(f"{args.program}: missing {sorted(missing)}, expected missing {sorted(expected)}",
-              file=sys.stderr)
-        return 1
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    hardening_report.run(__doc__, CHECKS, "--readelf", "readelf", missing_properties)

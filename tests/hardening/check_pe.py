@@ -1,11 +1,10 @@
 #!/usr/bin/env python3
 """Reads a Windows program's PE header (objdump -p and the file itself) and its embedded manifest,
 and reports which hardening properties it lacks."""
-import argparse
+import hardening_report
 import re
 import struct
 import subprocess
-import sys
 import xml.etree.ElementTree as ElementTree
 
 CHECKS = ("dynamic-base", "high-entropy-va", "nx-compat", "no-wx-section", "manifest-as-invoker")
@@ -126,30 +125,5 @@ def properties(objdump, program):
     }
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--objdump", default="x86_64-w64-mingw32-objdump")
-    parser.add_argument("--checks", default=",".join(CHECKS), help="comma-separated, of " +
-                        ", ".join(CHECKS))
-    parser.add_argument("--expect-missing", default="",
-                        help="the checks that must fail (for a program built without hardening)")
-    parser.add_argument("program")
-    args = parser.parse_args()
-    checks = [c for c in args.checks.split(",") if c]
-    expected = {c for c in args.expect_missing.split(",") if c}
-    unknown = (set(checks) | expected) - set(CHECKS)
-    if unknown:
-        parser.error("unknown checks: " + ", ".join(sorted(unknown)))
-    have = properties(args.objdump, args.program)
-    missing = {c for c in checks if not have[c]}
-    for c in checks:
-        print(f"{c}: {'yes' if have[c] else 'NO'}")
-    if missing != expected:
-        print(f"{args.program}: missing {sorted(missing)}, expected missing {sorted(expected)}",
-              file=sys.stderr)
-        return 1
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    hardening_report.run(__doc__, CHECKS, "--objdump", "x86_64-w64-mingw32-objdump", properties)
