@@ -30,35 +30,8 @@ fi
 
 log() { echo "bench: $*" >&2; }
 
-# The part of the document between the two markers of a section, markers excluded.
-section_of() {  # section_of <name>
-    [ -f "$doc" ] || return 0
-    awk -v begin="<!-- $1 -->" -v end="<!-- /$1 -->" \
-        '$0 == end {inside = 0} inside {print} $0 == begin {inside = 1}' "$doc"
-}
-
-write_doc() {  # write_doc <measurements file> <fuzzing file>
-    local out
-    out=$(mktemp)
-    {
-        echo "# Performance"
-        echo
-        echo "Written by \`scripts/bench.sh\` (the measurements) and \`scripts/bench.sh fuzz\` (the"
-        echo "fuzzing runs); each run replaces its own section and keeps the other. Every program"
-        echo "runs under \`scripts/without-clock-right\`, and the programs measured link the"
-        echo "recording clock, so no figure here ever moved the machine's clock."
-        echo
-        echo "<!-- measurements -->"
-        cat "$1"
-        echo "<!-- /measurements -->"
-        echo
-        echo "<!-- fuzz -->"
-        cat "$2"
-        echo "<!-- /fuzz -->"
-    } >"$out"
-    mkdir -p "$(dirname "$doc")"
-    mv "$out" "$doc"
-}
+# shellcheck source=scripts/lib/performance-doc.sh
+source "$root/scripts/lib/performance-doc.sh"
 
 machine() {
     local cpu memory
@@ -116,11 +89,8 @@ fuzz_mode() {
     echo >>"$out"
     echo "Crash, leak, timeout and out-of-memory inputs would be in \`<artifacts>\`" \
         "(\`$(realpath --relative-to="$root" "$work")/<target>/artifacts\`)." >>"$out"
-    local kept
-    kept=$(mktemp)
-    section_of measurements >"$kept"
-    write_doc "$kept" "$out"
-    rm -f "$out" "$kept"
+    performance_write_section "$doc" fuzz "$out"
+    rm -f "$out"
     log "wrote $doc"
 }
 
@@ -376,11 +346,8 @@ PY
         fi
         echo
     } >"$out"
-    local kept
-    kept=$(mktemp)
-    section_of fuzz >"$kept"
-    write_doc "$out" "$kept"
-    rm -f "$out" "$kept"
+    performance_write_section "$doc" measurements "$out"
+    rm -f "$out"
     log "wrote $doc"
 }
 
