@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/gtk/code_page.h"
+#include "app/gtk/window_icon.h"
 #include "app/start_stop.h"
 #include "sync/main_window_link.h"
 
@@ -216,6 +217,7 @@ GtkWidget* CreateMainWindow() {
 
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), kCaption);
+    SetWindowIcon(GTK_WINDOW(window));
     gtk_window_set_resizable(GTK_WINDOW(window), TRUE);
     gtk_window_set_default_size(GTK_WINDOW(window), kOuterWidth, kOuterHeight);
     gtk_window_move(GTK_WINDOW(window), gui.outer_left, gui.outer_top);

@@ -87,8 +87,8 @@ def x_outer_rectangle(window):
         window = parent
 
 
-def x_property(window, name):
-    return run("xprop", "-id", str(window), name)
+def x_property(window, *arguments):
+    return run("xprop", "-id", str(window), *arguments)
 
 
 class Program:
@@ -325,6 +325,19 @@ class MainWindowTest(unittest.TestCase):
         else:
             xdotool("windowactivate", "--sync", str(self.program.window))
         wait_for("focus back on 按钮1", lambda: self.program.focused() == "按钮1")
+
+    def test_window_carries_the_clock_face_icon(self):
+        # "_NET_WM_ICON(CARDINAL) = width, height, ARGB pixel, ..." as numbers.
+        numbers = x_property(self.program.window, "32c", "_NET_WM_ICON").split("=", 1)[1]
+        values = [int(v) for v in numbers.split(",")]
+        width, height, pixels = values[0], values[1], values[2:]
+        self.assertEqual((width, height), (48, 48))
+        self.assertGreaterEqual(len(pixels), width * height)
+        self.assertEqual(pixels[0] >> 24, 0, "a round face leaves the corners transparent")
+        colours = {argb & 0xFFFFFF for argb in pixels[: width * height] if argb >> 24 == 0xFF}
+        for name, rgb in (("rim", 0x1F4E79), ("face", 0xF7FAFD)):
+            with self.subTest(colour=name):
+                self.assertIn(rgb, colours)
 
     def test_window_manager_offers_no_maximise_and_does_not_keep_it_above(self):
         if WINDOW_MANAGER == "none":
