@@ -32,11 +32,64 @@ constexpr DWORD kFlagAsync = 0x10000000;  // INTERNET_FLAG_ASYNC: not offered
 
 enum class Kind { kSession, kConnection, kRequest };
 
+// A request's curl handles: the easy handle is added to a multi handle of its own, so that a close
+// from another thread can wake exactly this request's poll.
+struct CurlPair {
+    CURL* easy = nullptr;
+    CURLM* multi = nullptr;
+};
+
+void CleanUp(CurlPair pair) {
+    if (pair.easy != nullptr)
+        curl_easy_cleanup(pair.easy);
+    if (pair.multi != nullptr)
+        curl_multi_cleanup(pair.multi);
+}
+
+// A session's idle pairs, for its next requests: making a multi handle opens a socket pair for its
+// wake-ups, and the fetch makes one request after another on the one session. Two suffice for a
+// worker that starts while the last one ends.
+constexpr std::size_t kMaxIdlePairs = 2;
+
+class HandlePool {
+public:
+    HandlePool() { idle_.reserve(kMaxIdlePairs); }
+    ~HandlePool() {
+        for (const CurlPair& pair : idle_)
+            CleanUp(pair);
+    }
+    HandlePool(const HandlePool&) = delete;
+    HandlePool& operator=(const HandlePool&) = delete;
+
+    // An idle pair, or none.
+    CurlPair Take() {
+        std::lock_guard lock(guard_);
+        if (idle_.empty())
+            return CurlPair{};
+        const CurlPair pair = idle_.back();
+        idle_.pop_back();
+        return pair;
+    }
+    // Keeps a reset pair; false when the pool is full and the caller must clean it up.
+    bool Give(CurlPair pair) {
+        std::lock_guard lock(guard_);
+        if (idle_.size() >= kMaxIdlePairs)
+            return false;
+        idle_.push_back(pair);  // within the reserved room: never throws
+        return true;
+    }
+
+private:
+    std::mutex guard_;
+    std::vector<CurlPair> idle_;
+};
+
 struct Transfer {
     std::mutex call_guard;  // one call at a time drives the curl handles
     const std::atomic<bool>* closed = nullptr;
     CURL* easy = nullptr;
     CURLM* multi = nullptr;
+    std::weak_ptr<HandlePool> pool;  // the session's, which takes the handles back
     curl_slist* headers = nullptr;
     std::string url;
     std::string verb;
@@ -61,15 +114,24 @@ struct Transfer {
     CURLcode result = CURLE_OK;
     DWORD pending_error = ERROR_SUCCESS;
 
+    // Removing the easy handle ends an unfinished transfer and closes its connection, with any
+    // paused data; the reset drops every option, so the next request starts as on new handles.
     ~Transfer() {
-        if (multi != nullptr && easy != nullptr)
-            curl_multi_remove_handle(multi, easy);
-        if (easy != nullptr)
-            curl_easy_cleanup(easy);
-        if (multi != nullptr)
-            curl_multi_cleanup(multi);
+        const CurlPair pair{easy, multi};
+        bool reusable = easy != nullptr && multi != nullptr;
+        if (reusable)
+            reusable = curl_multi_remove_handle(multi, easy) == CURLM_OK;
+        if (reusable)
+            curl_easy_reset(easy);
         if (headers != nullptr)
-            curl_slist_free_all(headers);
+            curl_slist_free_all(headers);  // only now that no handle points at the list
+        if (reusable) {
+            // A session gone by now has taken its pool with it.
+            const std::shared_ptr<HandlePool> keeper = pool.lock();
+            if (keeper && keeper->Give(pair))
+                return;
+        }
+        CleanUp(pair);
     }
 };
 
@@ -86,6 +148,7 @@ struct Object {
     std::string agent;
     DWORD access_type = INTERNET_OPEN_TYPE_DIRECT;
     std::string proxy, proxy_bypass;
+    std::shared_ptr<HandlePool> pool;  // set at creation, freed with the session's last reference
     // Connection (the proxy credentials also on a request).
     std::string host;
     INTERNET_PORT port = 0;
@@ -441,6 +504,9 @@ bool Configure(const Object& request, Transfer& t, const std::vector<std::string
     // The body runs to the end of the connection, however long the answer says it is.
     ok = ok && curl_easy_setopt(e, CURLOPT_IGNORE_CONTENT_LENGTH, 1L) == CURLE_OK;
     ok = ok && curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L) == CURLE_OK;
+    // The multi handle serves one request after another: each looks its host up anew, as on a
+    // new handle, so no address outlives the request that found it.
+    ok = ok && curl_easy_setopt(e, CURLOPT_DNS_CACHE_TIMEOUT, 0L) == CURLE_OK;
     ok = ok && curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
     // A request dropped during a name lookup must not wait for the resolver thread.
     ok = ok && curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L) == CURLE_OK;
@@ -625,6 +691,7 @@ HINTERNET InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR lpszProxy,
         session->access_type = dwAccessType;
         session->proxy = lpszProxy != nullptr ? lpszProxy : "";
         session->proxy_bypass = lpszProxyBypass != nullptr ? lpszProxyBypass : "";
+        session->pool = std::make_shared<HandlePool>();
         return Register(session);
     } catch (const std::bad_alloc&) {
         return FailHandle(ERROR_NOT_ENOUGH_MEMORY);
@@ -724,8 +791,16 @@ HINTERNET HttpOpenRequestA(HINTERNET hConnect, LPCSTR lpszVerb, LPCSTR lpszObjec
         request->transfer = std::make_unique<Transfer>();
         Transfer& t = *request->transfer;
         t.closed = &request->closed;
-        t.easy = curl_easy_init();
-        t.multi = curl_multi_init();
+        std::shared_ptr<HandlePool> pool;
+        {
+            std::lock_guard lock(guard);
+            if (const Object* session = Ancestor(*connection, Kind::kSession))
+                pool = session->pool;
+        }
+        const CurlPair idle = pool ? pool->Take() : CurlPair{};
+        t.pool = pool;
+        t.easy = idle.easy != nullptr ? idle.easy : curl_easy_init();
+        t.multi = idle.multi != nullptr ? idle.multi : curl_multi_init();
         if (t.easy == nullptr || t.multi == nullptr)
             return FailHandle(ERROR_NOT_ENOUGH_MEMORY);
         t.verb = lpszVerb != nullptr && *lpszVerb != '\0' ? lpszVerb : "GET";
