@@ -981,11 +981,18 @@ BOOL InternetCloseHandle(HINTERNET hInternet) {
         MarkClosed(object, closed);  // children go with their parent
     }
     // A thread inside a call on one of these sees the flag at once; its reference keeps the
-    // object alive until it returns, and the last reference frees it.
+    // object alive until it returns, and the last reference frees it. Only a call under way
+    // needs waking: one that starts later sees the flag before it polls, and a wake-up byte left
+    // in a multi handle that goes back to the session's pool would cost its next request a
+    // spurious round of polling and draining.
     for (const auto& object : closed) {
-        if (object->transfer && object->transfer->multi != nullptr) {
-            curl_multi_wakeup(object->transfer->multi);
-        }
+        Transfer* t = object->transfer.get();
+        if (t == nullptr || t->multi == nullptr)
+            continue;
+        if (t->call_guard.try_lock())
+            t->call_guard.unlock();
+        else
+            curl_multi_wakeup(t->multi);
     }
     return TRUE;
 }
