@@ -12,21 +12,12 @@
 #include "platform/seam.h"
 #include "sync/http_get.h"
 #include "tests/faults/dropping_http_server.h"
+#include "tests/support/test_process.h"
 
 namespace {
 
 // The loopback server must be reached directly, whatever proxy the calling shell names.
-const bool kNoProxy = [] {
-    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
-#if defined(_WIN32)
-        SetEnvironmentVariableA(name, nullptr);
-        _putenv((std::string(name) + "=").c_str());
-#else
-        unsetenv(name);
-#endif
-    }
-    return true;
-}();
+const bool kNoProxy = (UnsetProxyVariables(), true);
 
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
@@ -34,15 +25,6 @@ using std::chrono::steady_clock;
 constexpr std::size_t kAnswerSize = 600;
 // Far above what a dropped loopback connection takes to notice, even under a sanitizer or Wine.
 constexpr milliseconds kFetchLimit{10000};
-
-bool UnderWine() {
-#if defined(_WIN32)
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
-}
 
 // Status line, headers and body, 600 bytes together. The body holds the time page, a zero byte
 // and bytes above 0x7F, so a fetch that handled it as a C string or as signed text would show.
@@ -103,7 +85,7 @@ std::vector<std::size_t> CutOffsets(const Answer& a) {
     for (std::size_t cut = 0; cut <= kAnswerSize; ++cut) {
         const bool edge =
             cut <= 1 || cut + 1 == head || cut == head || cut == head + 1 || cut + 1 >= kAnswerSize;
-        if (!UnderWine() || cut % 37 == 0 || edge)
+        if (!RunsUnderWine() || cut % 37 == 0 || edge)
             cuts.push_back(cut);
     }
     return cuts;
@@ -141,7 +123,7 @@ TEST(DroppedConnectionTest, ReturnsExactlyTheBodyBytesThatArrived) {
             // The platform's client under Wine fails the read that meets a reset and drops what
             // it had taken in (all of a body cut short is lost; only one complete to its announced
             // length survives), so there only a prefix of what arrived is sound to ask for.
-            if (UnderWine() && c.drop == Drop::kReset) {
+            if (RunsUnderWine() && c.drop == Drop::kReset) {
                 ASSERT_LE(fetched.body.size(), arrived.size());
                 EXPECT_EQ(fetched.body, arrived.substr(0, fetched.body.size()));
             } else {

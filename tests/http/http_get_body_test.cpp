@@ -13,21 +13,12 @@
 #include "platform/seam.h"
 #include "sync/http_get.h"
 #include "tests/support/scripted_http_server.h"
+#include "tests/support/test_process.h"
 
 namespace {
 
 // The loopback server must be reached directly, whatever proxy the calling shell names.
-const bool kNoProxy = [] {
-    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
-#if defined(_WIN32)
-        SetEnvironmentVariableA(name, nullptr);
-        _putenv((std::string(name) + "=").c_str());
-#else
-        unsetenv(name);
-#endif
-    }
-    return true;
-}();
+const bool kNoProxy = (UnsetProxyVariables(), true);
 
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
@@ -41,38 +32,6 @@ std::string Filler(std::size_t size) {
     for (std::size_t i = 0; i < size; ++i)
         text[i] = static_cast<char>(PatternByte(i));
     return text;
-}
-
-std::string Head(const std::string& status, const std::string& headers) {
-    return "HTTP/1.0 " + status + "\r\n" + headers + "\r\n";
-}
-
-HttpScenario Answer(std::string head, std::string body,
-                    std::uint64_t body_bytes_sent = std::numeric_limits<std::uint64_t>::max(),
-                    HttpEnding ending = HttpEnding::kClose) {
-    HttpScenario scenario;
-    scenario.head = std::move(head);
-    scenario.body = std::move(body);
-    scenario.body_bytes_sent = body_bytes_sent;
-    scenario.ending = ending;
-    return scenario;
-}
-
-HttpScenario Silent() {
-    HttpScenario scenario;
-    scenario.answer = false;
-    return scenario;
-}
-
-// Wine's WinINet neither ends a blocking receive when another thread closes its handle nor ever
-// gives up on a silent server: there only the server's own close frees such a fetch.
-bool UnderWine() {
-#if defined(_WIN32)
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
 }
 
 milliseconds Since(steady_clock::time_point start) {
@@ -97,29 +56,37 @@ TEST(HttpGetBodyTest, ReturnsTheBodyOfEveryAnswer) {
     const std::string page404 = "<html><body>Not here</body></html>";
     const BodyCase cases[] = {
         {"announced length read whole",
-         Answer(Head("200 OK", "Content-Length: 500\r\n"), Filler(500)), Filler(500)},
+         ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 500\r\n"), Filler(500)),
+         Filler(500)},
         {"no length: read in default chunks to the close",
-         Answer(Head("200 OK", ""), Filler(25000)), Filler(25000)},
-        {"length 0 and no body", Answer(Head("200 OK", "Content-Length: 0\r\n"), ""), ""},
+         ScriptedAnswer(ScriptedHead("200 OK", ""), Filler(25000)), Filler(25000)},
+        {"length 0 and no body",
+         ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 0\r\n"), ""), ""},
         {"negative length read to the close",
-         Answer(Head("200 OK", "Content-Length: -5\r\n"), Filler(12000)), Filler(12000)},
+         ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: -5\r\n"), Filler(12000)),
+         Filler(12000)},
         {"length above the largest chunk takes several reads",
-         Answer(Head("200 OK", "Content-Length: 200000\r\n"), Filler(200000)), Filler(200000)},
+         ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 200000\r\n"), Filler(200000)),
+         Filler(200000)},
         {"closed after 300 of 1000 announced bytes",
-         Answer(Head("200 OK", "Content-Length: 1000\r\n"), Filler(1000), 300, HttpEnding::kClose),
+         ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 1000\r\n"), Filler(1000), 300,
+                        HttpEnding::kClose),
          Filler(300)},
 #if !defined(_WIN32)
         // Wine's client may stop at the announced length, and fails the read that meets a reset
         // dropping what it had taken in; ours reads on to the close and hands over every byte.
         {"more bytes than announced are all returned",
-         Answer(Head("200 OK", "Content-Length: 100\r\n"), Filler(300)), Filler(300)},
+         ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 100\r\n"), Filler(300)),
+         Filler(300)},
         {"reset after 300 of 1000 announced bytes",
-         Answer(Head("200 OK", "Content-Length: 1000\r\n"), Filler(1000), 300, HttpEnding::kReset),
+         ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 1000\r\n"), Filler(1000), 300,
+                        HttpEnding::kReset),
          Filler(300)},
 #endif
         {"an error status still gives its page",
-         Answer(Head("404 Not Found", "Content-Length: " + std::to_string(page404.size()) + "\r\n"),
-                page404),
+         ScriptedAnswer(ScriptedHead("404 Not Found",
+                                     "Content-Length: " + std::to_string(page404.size()) + "\r\n"),
+                        page404),
          page404},
     };
     for (const BodyCase& c : cases) {
@@ -132,7 +99,8 @@ TEST(HttpGetBodyTest, ReturnsTheBodyOfEveryAnswer) {
 }
 
 TEST(HttpGetBodyTest, SendsAPlainHttp10GetWithTheAgentAndNoBody) {
-    ScriptedHttpServer server(Answer(Head("200 OK", "Content-Length: 2\r\n"), "ok"));
+    ScriptedHttpServer server(
+        ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 2\r\n"), "ok"));
     ASSERT_EQ(AsText(HttpGetBody(server.Url("/time15.asp?zone=8#ignored"))), "ok");
     ASSERT_EQ(server.Requests().size(), 1u);
     const std::string request = server.Requests()[0];
@@ -154,7 +122,8 @@ TEST(HttpGetBodyTest, SendsAPlainHttp10GetWithTheAgentAndNoBody) {
 }
 
 TEST(HttpGetBodyTest, UrlLongerThanTheFirstCanonicalBufferIsSentWhole) {
-    ScriptedHttpServer server(Answer(Head("200 OK", "Content-Length: 2\r\n"), "ok"));
+    ScriptedHttpServer server(
+        ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 2\r\n"), "ok"));
     const std::string path = "/time15.asp?pad=" + std::string(3000, 'p');
     ASSERT_EQ(AsText(HttpGetBody(server.Url(path))), "ok");
     ASSERT_EQ(server.Requests().size(), 1u);
@@ -162,10 +131,12 @@ TEST(HttpGetBodyTest, UrlLongerThanTheFirstCanonicalBufferIsSentWhole) {
 }
 
 TEST(HttpGetBodyTest, FollowsARedirectToTheFinalAnswer) {
-    ScriptedHttpServer target(Answer(Head("200 OK", "Content-Length: 5\r\n"), "final"));
-    ScriptedHttpServer first(
-        Answer(Head("302 Found", "Location: " + target.Url("/moved") + "\r\nContent-Length: 3\r\n"),
-               "old"));
+    ScriptedHttpServer target(
+        ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 5\r\n"), "final"));
+    ScriptedHttpServer first(ScriptedAnswer(
+        ScriptedHead("302 Found",
+                     "Location: " + target.Url("/moved") + "\r\nContent-Length: 3\r\n"),
+        "old"));
     EXPECT_EQ(AsText(HttpGetBody(first.Url("/time15.asp"))), "final");
     ASSERT_EQ(target.Requests().size(), 1u);
     EXPECT_EQ(target.Requests()[0].rfind("GET /moved HTTP/1.0\r\n", 0), 0u);
@@ -173,8 +144,8 @@ TEST(HttpGetBodyTest, FollowsARedirectToTheFinalAnswer) {
 
 TEST(HttpGetBodyTest, HundredMegabyteBodyIsReturnedWhole) {
     constexpr std::uint64_t kSize = 100ull * 1024 * 1024;
-    HttpScenario big =
-        Answer(Head("200 OK", "Content-Length: " + std::to_string(kSize) + "\r\n"), "");
+    HttpScenario big = ScriptedAnswer(
+        ScriptedHead("200 OK", "Content-Length: " + std::to_string(kSize) + "\r\n"), "");
     big.generated_body = kSize;
     ScriptedHttpServer server(big);
     const ByteBuffer body = HttpGetBody(server.Url("/big"));
@@ -211,16 +182,17 @@ TEST(HttpGetBodyTest, UnreachableHostsGiveAnEmptyBuffer) {
 }
 
 TEST(HttpGetBodyTest, CancelEndsAFetchThatWaitsForAnAnswer) {
-    if (UnderWine())
+    if (RunsUnderWine())
         GTEST_SKIP() << "Wine's WinINet does not end a call whose handle is closed";
     struct Case {
         const char* name;
         HttpScenario scenario;
     };
     const Case cases[] = {
-        {"the server never answers", Silent()},
+        {"the server never answers", ScriptedSilence()},
         {"the body stalls after its first bytes",
-         Answer(Head("200 OK", "Content-Length: 1000\r\n"), Filler(1000), 300, HttpEnding::kStall)},
+         ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 1000\r\n"), Filler(1000), 300,
+                        HttpEnding::kStall)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -246,7 +218,7 @@ TEST(HttpGetBodyTest, CancelEndsAFetchThatWaitsForAnAnswer) {
 
 #if !defined(_WIN32)
 TEST(HttpGetBodyTest, SilentServerIsGivenUpAfterTheReceiveTimeOut) {
-    ScriptedHttpServer server(Silent());
+    ScriptedHttpServer server(ScriptedSilence());
     const auto start = steady_clock::now();
     EXPECT_TRUE(HttpGetBody(server.Url("/time15.asp")).empty());
     const milliseconds took = Since(start);
@@ -258,7 +230,8 @@ TEST(HttpGetBodyTest, SilentServerIsGivenUpAfterTheReceiveTimeOut) {
 #endif
 
 TEST(HttpGetBodyTest, CancelBeforeTheRequestExistsSendsNothing) {
-    ScriptedHttpServer server(Answer(Head("200 OK", "Content-Length: 2\r\n"), "ok"));
+    ScriptedHttpServer server(
+        ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 2\r\n"), "ok"));
     FetchCancel cancel;
     CancelFetch(cancel);
     EXPECT_TRUE(HttpGetBody(server.Url("/time15.asp"), &cancel).empty());
@@ -270,8 +243,9 @@ TEST(HttpGetBodyTest, CancelBeforeTheRequestExistsSendsNothing) {
 }
 
 TEST(HttpGetBodyTest, AFetchBeingStoppedDoesNotDisturbTheNextThreadsFetch) {
-    ScriptedHttpServer silent(Silent());
-    ScriptedHttpServer good(Answer(Head("200 OK", "Content-Length: 4\r\n"), "next"));
+    ScriptedHttpServer silent(ScriptedSilence());
+    ScriptedHttpServer good(
+        ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 4\r\n"), "next"));
     FetchCancel first_cancel;
     auto first = std::async(std::launch::async,
                             [&] { return HttpGetBody(silent.Url("/time15.asp"), &first_cancel); });
@@ -283,7 +257,7 @@ TEST(HttpGetBodyTest, AFetchBeingStoppedDoesNotDisturbTheNextThreadsFetch) {
                              [&] { return HttpGetBody(good.Url("/time15.asp"), &second_cancel); });
     EXPECT_EQ(second.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(AsText(second.get()), "next");
-    if (UnderWine())
+    if (RunsUnderWine())
         silent.Stop();  // there the first fetch waits for the server's close
     EXPECT_EQ(first.wait_for(std::chrono::seconds(3)), std::future_status::ready);
     silent.Stop();

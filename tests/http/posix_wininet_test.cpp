@@ -14,6 +14,7 @@
 
 #include "platform/seam.h"
 #include "tests/support/scripted_http_server.h"
+#include "tests/support/test_process.h"
 
 namespace {
 
@@ -21,27 +22,6 @@ using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
 constexpr char kAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
-
-std::string Head(const std::string& status, const std::string& headers) {
-    return "HTTP/1.0 " + status + "\r\n" + headers + "\r\n";
-}
-
-HttpScenario Answer(std::string head, std::string body,
-                    std::uint64_t body_bytes_sent = std::numeric_limits<std::uint64_t>::max(),
-                    HttpEnding ending = HttpEnding::kClose) {
-    HttpScenario scenario;
-    scenario.head = std::move(head);
-    scenario.body = std::move(body);
-    scenario.body_bytes_sent = body_bytes_sent;
-    scenario.ending = ending;
-    return scenario;
-}
-
-HttpScenario Silent() {
-    HttpScenario scenario;
-    scenario.answer = false;
-    return scenario;
-}
 
 // A session, a connection and a GET request, closed in reverse order.
 struct Request {
@@ -81,15 +61,15 @@ TEST(PosixWinInetTest, SendFailsWithTheWinInetErrorOfWhatWentWrong) {
         DWORD receive_timeout;  // 0: the default
         DWORD error;
     };
-    HttpScenario hang_up = Answer("", "");  // closes without a word
+    HttpScenario hang_up = ScriptedAnswer("", "");  // closes without a word
     const Case cases[] = {
-        {"an answer's headers arrived", "127.0.0.1", true, Answer(Head("200 OK", ""), "x"), 0,
-         ERROR_SUCCESS},
+        {"an answer's headers arrived", "127.0.0.1", true,
+         ScriptedAnswer(ScriptedHead("200 OK", ""), "x"), 0, ERROR_SUCCESS},
         {"connection refused", "127.0.0.1", false, {}, 0, ERROR_INTERNET_CANNOT_CONNECT},
         {"name not found", "tockmere-time.invalid", false, {}, 0, ERROR_INTERNET_NAME_NOT_RESOLVED},
         {"closed before any answer", "127.0.0.1", true, hang_up, 0,
          ERROR_HTTP_INVALID_SERVER_RESPONSE},
-        {"silent past the receive time-out", "127.0.0.1", true, Silent(), 1000,
+        {"silent past the receive time-out", "127.0.0.1", true, ScriptedSilence(), 1000,
          ERROR_INTERNET_TIMEOUT},
     };
     for (const Case& c : cases) {
@@ -132,7 +112,7 @@ TEST(PosixWinInetTest, ContentLengthQueryAnswersWithTheHeadersText) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ScriptedHttpServer server(Answer(Head("200 OK", c.headers), ""));
+        ScriptedHttpServer server(ScriptedAnswer(ScriptedHead("200 OK", c.headers), ""));
         Request r("127.0.0.1", server.Port(), "/");
         ASSERT_EQ(r.Send(), ERROR_SUCCESS);
         char buffer[32] = {};
@@ -159,27 +139,28 @@ TEST(PosixWinInetTest, ReadsDeliverTheBodyInOrderAndThenItsEnd) {
     };
     const Case cases[] = {
         {"at most the size asked, then a read of 0",
-         Answer(Head("200 OK", ""), "abcdefghij"),
+         ScriptedAnswer(ScriptedHead("200 OK", ""), "abcdefghij"),
          4,
          {"abcd", "efgh", "ij", ""},
          ERROR_SUCCESS},
         {"an empty body ends at once",
-         Answer(Head("200 OK", "Content-Length: 0\r\n"), ""),
+         ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 0\r\n"), ""),
          4,
          {""},
          ERROR_SUCCESS},
         {"closed short of the announced length: the bytes, then a failure",
-         Answer(Head("200 OK", "Content-Length: 10\r\n"), "abcdef"),
+         ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 10\r\n"), "abcdef"),
          4,
          {"abcd", "ef"},
          ERROR_INTERNET_CONNECTION_ABORTED},
         {"reset mid-body: the bytes, then a failure",
-         Answer(Head("200 OK", "Content-Length: 10\r\n"), "abcdefghij", 6, HttpEnding::kReset),
+         ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 10\r\n"), "abcdefghij", 6,
+                        HttpEnding::kReset),
          4,
          {"abcd", "ef"},
          ERROR_INTERNET_CONNECTION_RESET},
         {"longer than announced: read to the close",
-         Answer(Head("200 OK", "Content-Length: 2\r\n"), "abcdef"),
+         ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 2\r\n"), "abcdef"),
          4,
          {"abcd", "ef", ""},
          ERROR_SUCCESS},
@@ -206,7 +187,7 @@ TEST(PosixWinInetTest, ReadsDeliverTheBodyInOrderAndThenItsEnd) {
 }
 
 TEST(PosixWinInetTest, ClosingAHandleEndsAnotherThreadsCallOnIt) {
-    ScriptedHttpServer server(Silent());
+    ScriptedHttpServer server(ScriptedSilence());
     HINTERNET session = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     HINTERNET connection =
         InternetConnectA(session, "127.0.0.1", server.Port(), "", "", INTERNET_SERVICE_HTTP, 0, 0);
@@ -257,7 +238,8 @@ TEST(PosixWinInetTest, PreconfiguredProxyIsTheHttpProxyEnvironment) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ScriptedHttpServer proxy(Answer(Head("200 OK", "Content-Length: 2\r\n"), "ok"));
+        ScriptedHttpServer proxy(
+            ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 2\r\n"), "ok"));
         setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy.Port())).c_str(), 1);
         if (c.no_proxy != nullptr)
             setenv("no_proxy", c.no_proxy, 1);
@@ -342,8 +324,8 @@ long PeakResidentKiB() {
 
 TEST(PosixWinInetTest, ABodyIsBufferedBoundedlyWhileTheCallerReads) {
     constexpr std::uint64_t kSize = 100ull * 1024 * 1024;
-    HttpScenario big =
-        Answer(Head("200 OK", "Content-Length: " + std::to_string(kSize) + "\r\n"), "");
+    HttpScenario big = ScriptedAnswer(
+        ScriptedHead("200 OK", "Content-Length: " + std::to_string(kSize) + "\r\n"), "");
     big.generated_body = kSize;
     ScriptedHttpServer server(big);
     Request r("127.0.0.1", server.Port(), "/");
@@ -369,8 +351,8 @@ TEST(PosixWinInetTest, ABodyIsBufferedBoundedlyWhileTheCallerReads) {
 
 // A generated body of `size` bytes with its length announced.
 HttpScenario Generated(std::uint64_t size) {
-    HttpScenario scenario =
-        Answer(Head("200 OK", "Content-Length: " + std::to_string(size) + "\r\n"), "");
+    HttpScenario scenario = ScriptedAnswer(
+        ScriptedHead("200 OK", "Content-Length: " + std::to_string(size) + "\r\n"), "");
     scenario.generated_body = size;
     return scenario;
 }
@@ -415,7 +397,7 @@ std::string Fetch(HINTERNET session, INTERNET_PORT port) {
 // The head and far more body than the client holds in one write, so that the send most likely
 // takes in what the client holds and pauses the transfer there; a small read leaves it paused.
 HttpScenario PausedAtOnce() {
-    return Answer(Head("200 OK", "") + std::string(1024 * 1024, 'x'), "");
+    return ScriptedAnswer(ScriptedHead("200 OK", "") + std::string(1024 * 1024, 'x'), "");
 }
 
 // A request that leaves its curl handles in a state of its own before a later one on the session.
@@ -503,19 +485,21 @@ DWORD MakeEarlierRequest(HINTERNET session, const EarlierRequest& c,
 TEST(PosixWinInetTest, ARequestAfterOneWithOtherSettingsIsLikeTheFirstOfANewSession) {
     const EarlierRequest cases[] = {
         {"a POST with headers, a referrer, HTTP/1.1 and a body",
-         Answer(Head("200 OK", ""), "posted"), "POST", "HTTP/1.1", "http://127.0.0.1/from",
-         "X-Earlier: 1\r\nContent-Type: text/plain\r\n", "field=1", false, 0, false, 6,
-         ERROR_SUCCESS, 1},
-        {"a HEAD", Answer(Head("200 OK", "Content-Length: 5\r\n"), ""), "HEAD", "HTTP/1.0", nullptr,
-         "", "", false, 0, false, 0, ERROR_SUCCESS, 1},
-        {"through an explicit proxy with credentials", Answer(Head("200 OK", ""), "proxied"), "GET",
-         "HTTP/1.0", nullptr, "", "", true, 0, false, 7, ERROR_SUCCESS, 1},
-        {"a receive time-out that fired", Silent(), "GET", "HTTP/1.0", nullptr, "", "", false, 300,
-         false, 0, ERROR_INTERNET_TIMEOUT, 1},
-        {"cancelled while waiting for the answer", Silent(), "GET", "HTTP/1.0", nullptr, "", "",
-         false, 0, true, 0, ERROR_INTERNET_OPERATION_CANCELLED, 1},
-        {"redirected until it gave up", Answer(Head("302 Found", "Location: /again\r\n"), ""),
-         "GET", "HTTP/1.0", nullptr, "", "", false, 0, false, 0, ERROR_HTTP_REDIRECT_FAILED, 1},
+         ScriptedAnswer(ScriptedHead("200 OK", ""), "posted"), "POST", "HTTP/1.1",
+         "http://127.0.0.1/from", "X-Earlier: 1\r\nContent-Type: text/plain\r\n", "field=1", false,
+         0, false, 6, ERROR_SUCCESS, 1},
+        {"a HEAD", ScriptedAnswer(ScriptedHead("200 OK", "Content-Length: 5\r\n"), ""), "HEAD",
+         "HTTP/1.0", nullptr, "", "", false, 0, false, 0, ERROR_SUCCESS, 1},
+        {"through an explicit proxy with credentials",
+         ScriptedAnswer(ScriptedHead("200 OK", ""), "proxied"), "GET", "HTTP/1.0", nullptr, "", "",
+         true, 0, false, 7, ERROR_SUCCESS, 1},
+        {"a receive time-out that fired", ScriptedSilence(), "GET", "HTTP/1.0", nullptr, "", "",
+         false, 300, false, 0, ERROR_INTERNET_TIMEOUT, 1},
+        {"cancelled while waiting for the answer", ScriptedSilence(), "GET", "HTTP/1.0", nullptr,
+         "", "", false, 0, true, 0, ERROR_INTERNET_OPERATION_CANCELLED, 1},
+        {"redirected until it gave up",
+         ScriptedAnswer(ScriptedHead("302 Found", "Location: /again\r\n"), ""), "GET", "HTTP/1.0",
+         nullptr, "", "", false, 0, false, 0, ERROR_HTTP_REDIRECT_FAILED, 1},
         // Whether the transfer is still paused when released depends on how the first bytes
         // arrive; over several rounds it very likely is at least once.
         {"closed with a paused body part read", PausedAtOnce(), "GET", "HTTP/1.0", nullptr, "", "",
@@ -559,8 +543,8 @@ TEST(PosixWinInetTest, TwoThreadsOnOneSessionEachGetTheirOwnBody) {
         first_body[i] = static_cast<char>('a' + i % 13);
         second_body[i] = static_cast<char>('n' + i % 13);
     }
-    ScriptedHttpServer first(Answer(Head("200 OK", ""), first_body));
-    ScriptedHttpServer second(Answer(Head("200 OK", ""), second_body));
+    ScriptedHttpServer first(ScriptedAnswer(ScriptedHead("200 OK", ""), first_body));
+    ScriptedHttpServer second(ScriptedAnswer(ScriptedHead("200 OK", ""), second_body));
     HINTERNET session = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     ASSERT_NE(session, nullptr);
     // The first fetch whose body was not its server's, by its number; -1 when all were.

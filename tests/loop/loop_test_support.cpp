@@ -202,15 +202,6 @@ bool ThreadHasEnded(DWORD id) {
 
 #endif
 
-bool RunsUnderWine() {
-#if defined(_WIN32)
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
-}
-
 std::size_t HeapBytesInUse() {
 #if defined(LOOP_TEST_SANITIZER_HEAP)
     return __sanitizer_get_current_allocated_bytes();

@@ -12,6 +12,7 @@
 #include "platform/seam.h"
 #include "sync/sync_loop.h"
 #include "sync/text_value.h"
+#include "tests/support/test_process.h"
 
 inline constexpr char kStopCaption[] = "\xCD\xA3\xD6\xB9";   // 停止
 inline constexpr char kStartCaption[] = "\xC6\xF4\xB6\xAF";  // 启动
@@ -61,10 +62,6 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 int LiveThreadCount();
 // Whether the thread with this id has ended (or never existed).
 bool ThreadHasEnded(DWORD id);
-// Whether this is a Windows program running under Wine. Wine's WinINet does not end a blocking
-// call when another thread closes its handle: a cancelled fetch there waits on until the server
-// answers or closes the connection.
-bool RunsUnderWine();
 // Bytes the heap has handed out and not taken back; 0 where there is no way to ask.
 std::size_t HeapBytesInUse();
 // Lets the recording clock keep `count` requests without growing, so that its list does not

@@ -11,6 +11,31 @@ constexpr std::chrono::milliseconds kPoll(50);
 
 }  // namespace
 
+std::string ScriptedHead(const std::string& status, const std::string& headers) {
+    std::string head = "HTTP/1.0 ";
+    head += status;
+    head += "\r\n";
+    head += headers;
+    head += "\r\n";
+    return head;
+}
+
+HttpScenario ScriptedAnswer(std::string head, std::string body, std::uint64_t body_bytes_sent,
+                            HttpEnding ending) {
+    HttpScenario scenario;
+    scenario.head = std::move(head);
+    scenario.body = std::move(body);
+    scenario.body_bytes_sent = body_bytes_sent;
+    scenario.ending = ending;
+    return scenario;
+}
+
+HttpScenario ScriptedSilence() {
+    HttpScenario scenario;
+    scenario.answer = false;
+    return scenario;
+}
+
 std::uint8_t PatternByte(std::uint64_t index) {
     return static_cast<std::uint8_t>(index % 251 + (index / 251) * 7);
 }

@@ -27,6 +27,16 @@ struct HttpScenario {
     HttpEnding ending = HttpEnding::kClose;
 };
 
+// "HTTP/1.0 <status>" and `headers` (whole lines, each ending in CRLF), then the blank line.
+std::string ScriptedHead(const std::string& status, const std::string& headers);
+// Sends `head` and the first `body_bytes_sent` bytes of `body`, then ends as `ending` says.
+HttpScenario ScriptedAnswer(
+    std::string head, std::string body,
+    std::uint64_t body_bytes_sent = std::numeric_limits<std::uint64_t>::max(),
+    HttpEnding ending = HttpEnding::kClose);
+// Reads the request and never answers.
+HttpScenario ScriptedSilence();
+
 // Byte `index` of a generated body: not periodic over short spans, so a lost or repeated block
 // shows.
 std::uint8_t PatternByte(std::uint64_t index);
