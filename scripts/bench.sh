@@ -336,8 +336,8 @@ PY
             echo "hypervisor). The window alone costs $off_share %, and a fetch's share follows from the"
             echo "fetch figures (one per pass). What would close it: a machine where a timer wake-up"
             echo "is cheaper (not measured here); or, on Linux, a wait that sleeps to its deadline and"
-            echo "is woken early only by a message or a stop, which gives up the 15 ms slicing that the"
-            echo "design fixes and so needs the lead's decision."
+            echo "is woken early only by a message or a stop; that gives up the 15 ms slicing the"
+            echo "design fixes, so it is a change of design, not a fix."
         fi
         if [ "$size_goal" != met ]; then
             echo
