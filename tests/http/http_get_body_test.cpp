@@ -144,10 +144,7 @@ TEST(HttpGetBodyTest, FollowsARedirectToTheFinalAnswer) {
 
 TEST(HttpGetBodyTest, HundredMegabyteBodyIsReturnedWhole) {
     constexpr std::uint64_t kSize = 100ull * 1024 * 1024;
-    HttpScenario big = ScriptedAnswer(
-        ScriptedHead("200 OK", "Content-Length: " + std::to_string(kSize) + "\r\n"), "");
-    big.generated_body = kSize;
-    ScriptedHttpServer server(big);
+    ScriptedHttpServer server(ScriptedGeneratedAnswer(kSize));
     const ByteBuffer body = HttpGetBody(server.Url("/big"));
     ASSERT_EQ(body.size(), kSize);
     std::uint64_t first_wrong = kSize;

@@ -143,6 +143,15 @@ struct SequenceCase {
     std::string body;
 };
 
+// One fetch on a fresh session: the body it returns and the calls it makes.
+void ExpectSequence(const SequenceCase& c) {
+    SCOPED_TRACE(c.name);
+    CloseHttpSession();
+    ScriptWinInet(c.script);
+    EXPECT_EQ(AsText(HttpGetBody(c.url)), c.body);
+    EXPECT_THAT(RecordedWinInetCalls(), ElementsAreArray(c.calls));
+}
+
 WinInetScript WithLength(std::optional<std::string> length, std::vector<ScriptedRead> reads) {
     WinInetScript script;
     script.content_length = std::move(length);
@@ -184,13 +193,8 @@ TEST_F(HttpGetSequenceTest, ChunkSizeFollowsTheAnnouncedLength) {
         {"more than announced is read to the end", WithLength("2", {Bytes(2), Bytes(5, 'y')}), kUrl,
          Join({head, ReadsOf(3, 3), tail}), "xxyyy"},
     };
-    for (const SequenceCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        CloseHttpSession();
-        ScriptWinInet(c.script);
-        EXPECT_EQ(AsText(HttpGetBody(c.url)), c.body);
-        EXPECT_THAT(RecordedWinInetCalls(), ElementsAreArray(c.calls));
-    }
+    for (const SequenceCase& c : cases)
+        ExpectSequence(c);
 }
 
 TEST_F(HttpGetSequenceTest, EveryFailureClosesWhatIsOpenAndReturnsWhatWasRead) {
@@ -246,13 +250,8 @@ TEST_F(HttpGetSequenceTest, EveryFailureClosesWhatIsOpenAndReturnsWhatWasRead) {
                {kSend, kQuery, Read(2), Read(2), kCloseRequest, kCloseConnection}}),
          "x"},
     };
-    for (const SequenceCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        CloseHttpSession();
-        ScriptWinInet(c.script);
-        EXPECT_EQ(AsText(HttpGetBody(c.url)), c.body);
-        EXPECT_THAT(RecordedWinInetCalls(), ElementsAreArray(c.calls));
-    }
+    for (const SequenceCase& c : cases)
+        ExpectSequence(c);
 }
 
 TEST_F(HttpGetSequenceTest, MemoryRunningOutEndsTheFetchWithWhatItHolds) {

@@ -311,26 +311,12 @@ TEST(PosixWinInetTest, UrlsAreCanonicalisedAndCrackedByTheUrlParser) {
     }
 }
 
-// The most memory this process has held at once, in KiB.
-long PeakResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-    return -1;
-}
-
 TEST(PosixWinInetTest, ABodyIsBufferedBoundedlyWhileTheCallerReads) {
     constexpr std::uint64_t kSize = 100ull * 1024 * 1024;
-    HttpScenario big = ScriptedAnswer(
-        ScriptedHead("200 OK", "Content-Length: " + std::to_string(kSize) + "\r\n"), "");
-    big.generated_body = kSize;
-    ScriptedHttpServer server(big);
+    ScriptedHttpServer server(ScriptedGeneratedAnswer(kSize));
     Request r("127.0.0.1", server.Port(), "/");
     ASSERT_EQ(r.Send(), ERROR_SUCCESS);
-    const long before = PeakResidentKiB();
+    const long before = ProcessStatusKilobytes("VmHWM");
     std::vector<char> chunk(102400);
     std::uint64_t total = 0;
     bool in_order = true;
@@ -346,15 +332,7 @@ TEST(PosixWinInetTest, ABodyIsBufferedBoundedlyWhileTheCallerReads) {
     EXPECT_TRUE(in_order);
     // The body is pulled read by read: reading 100 MB through a 100 KB buffer never holds it.
     // (Half of it as the bound leaves room for a sanitizer's quarantine of freed blocks.)
-    EXPECT_LT(PeakResidentKiB() - before, static_cast<long>(kSize / 1024 / 2));
-}
-
-// A generated body of `size` bytes with its length announced.
-HttpScenario Generated(std::uint64_t size) {
-    HttpScenario scenario = ScriptedAnswer(
-        ScriptedHead("200 OK", "Content-Length: " + std::to_string(size) + "\r\n"), "");
-    scenario.generated_body = size;
-    return scenario;
+    EXPECT_LT(ProcessStatusKilobytes("VmHWM") - before, static_cast<long>(kSize / 1024 / 2));
 }
 
 // Reads a request's body to its end; stops at the first failed read.
@@ -511,7 +489,7 @@ TEST(PosixWinInetTest, ARequestAfterOneWithOtherSettingsIsLikeTheFirstOfANewSess
     const std::string expected = PatternText(kSize);
     for (const EarlierRequest& c : cases) {
         SCOPED_TRACE(c.name);
-        ScriptedHttpServer later(Generated(kSize));
+        ScriptedHttpServer later(ScriptedGeneratedAnswer(kSize));
         HINTERNET fresh = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
         EXPECT_TRUE(Fetch(fresh, later.Port()) == expected);
         InternetCloseHandle(fresh);

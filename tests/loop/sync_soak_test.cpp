@@ -30,17 +30,6 @@ int TimeServicePort() {
     return port;
 }
 
-// VmRSS from /proc/self/status, in kB; 0 when it cannot be read.
-long ResidentKilobytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    }
-    return 0;
-}
-
 std::size_t Passes() {
     return RecordedClockRequests().size();
 }
@@ -71,10 +60,10 @@ TEST(SyncSoak, TenThousandPassesAgainstTheTimeServiceKeepMemoryFlat) {
         LoopRun run("http://127.0.0.1:" + std::to_string(port) + "/time15.asp");
         ASSERT_TRUE(
             WaitUntil([] { return Passes() >= kWarmUpPasses; }, seconds(300), milliseconds(20)));
-        rss_warm = ResidentKilobytes();
+        rss_warm = ProcessStatusKilobytes("VmRSS");
         heap_warm = QuietHeapBytes();
         ASSERT_TRUE(WaitUntil([] { return Passes() >= kPasses; }, seconds(500), milliseconds(20)));
-        rss_end = ResidentKilobytes();
+        rss_end = ProcessStatusKilobytes("VmRSS");
         heap_end = QuietHeapBytes();
     }
     const double lasted = std::chrono::duration<double>(LoopClock::now() - began).count();

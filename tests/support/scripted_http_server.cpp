@@ -30,6 +30,15 @@ HttpScenario ScriptedAnswer(std::string head, std::string body, std::uint64_t bo
     return scenario;
 }
 
+HttpScenario ScriptedGeneratedAnswer(std::uint64_t size) {
+    std::string headers = "Content-Length: ";
+    headers += std::to_string(size);
+    headers += "\r\n";
+    HttpScenario scenario = ScriptedAnswer(ScriptedHead("200 OK", headers), "");
+    scenario.generated_body = size;
+    return scenario;
+}
+
 HttpScenario ScriptedSilence() {
     HttpScenario scenario;
     scenario.answer = false;

@@ -34,6 +34,8 @@ HttpScenario ScriptedAnswer(
     std::string head, std::string body,
     std::uint64_t body_bytes_sent = std::numeric_limits<std::uint64_t>::max(),
     HttpEnding ending = HttpEnding::kClose);
+// Sends a generated body (PatternByte) of `size` bytes, its length announced, then closes.
+HttpScenario ScriptedGeneratedAnswer(std::uint64_t size);
 // Reads the request and never answers.
 HttpScenario ScriptedSilence();
 

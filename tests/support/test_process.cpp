@@ -1,6 +1,8 @@
 #include "tests/support/test_process.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <string>
 
 #if defined(_WIN32)
@@ -14,6 +16,17 @@ bool RunsUnderWine() {
 #else
     return false;
 #endif
+}
+
+long ProcessStatusKilobytes(const char* field) {
+    std::ifstream status("/proc/self/status");
+    const std::size_t length = std::strlen(field);
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, length, field) == 0 && line.size() > length && line[length] == ':')
+            return std::strtol(line.c_str() + length + 1, nullptr, 10);
+    }
+    return -1;
 }
 
 void UnsetProxyVariables() {
